@@ -1,0 +1,1 @@
+// Database image writer: placeholder.

@@ -1,0 +1,2 @@
+// kvscan: placeholder until the scanner lands.
+int main() { return 2; }
