@@ -93,13 +93,17 @@ int main(int argc, char** argv) {
     Planted p;
     std::string base = "V" + std::to_string(v.number);
     if (PlantSignature(MakeComHost("Korvane sample host (COM)", 200), false, sig, confirms, &p)) {
-      std::string rel = "COM/" + base + ".COM";
+      std::string rel = "COM/";
+      rel += base;
+      rel += ".COM";
       WriteFile(out / rel, p.file);
       manifest += rel + "\t" + name + "\n";
       written++;
     }
     if (PlantSignature(MakeExeHost("Korvane sample host (EXE)", 200), true, sig, confirms, &p)) {
-      std::string rel = "EXE/" + base + ".EXE";
+      std::string rel = "EXE/";
+      rel += base;
+      rel += ".EXE";
       WriteFile(out / rel, p.file);
       manifest += rel + "\t" + name + "\n";
       written++;
