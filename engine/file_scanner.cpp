@@ -24,6 +24,7 @@ static struct {
 ProgramLayout* Layout() { return &gScan.layout; }
 uint8_t* MzHeaderCopy() { return gScan.mzHeader; }
 const SignatureMatch& LastMatch() { return gScan.match; }
+void SetLastMatch(const SignatureMatch& match) { gScan.match = match; }
 const ScanWindow& Window() { return gScan.window; }
 
 static FileHandle File() { return ScannerFile()->handle; }

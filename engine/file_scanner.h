@@ -44,6 +44,9 @@ ProgramLayout* Layout();
 // The first 28 bytes of the file as LocateEntryPoint read them (MZ only).
 uint8_t* MzHeaderCopy();
 const SignatureMatch& LastMatch();
+// Sets the match as the signature search would (tests of the operations
+// that read the virus position use it).
+void SetLastMatch(const SignatureMatch& match);
 const ScanWindow& Window();
 
 bool IsScanCandidateName(const char* name);
