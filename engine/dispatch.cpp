@@ -28,7 +28,10 @@ static struct {
   bool stillInfected;        // the last detection was not cured
   ScanObserver observer;     // tool watching the results
   bool cureDisabled;         // detect and report only
+  char upperName[kNameMax];  // the file's name, upper-cased, for the detectors
 } gDispatch;
+
+const char* SpecialPassName() { return gDispatch.upperName; }
 
 void SetCureEnabled(bool on) { gDispatch.cureDisabled = !on; }
 bool CureEnabled() { return !gDispatch.cureDisabled; }
@@ -173,14 +176,16 @@ void HandleSignatureMatch(const char* name, int16_t virusNumber) {
 bool RunSpecialPass(const char* name) {
   ScanVerdict& v = gDispatch.verdict;
   TargetFile* tf = ScannerFile();
-  char upper[kNameMax];
-  CopyText(upper, sizeof upper, name);
+  char* upper = gDispatch.upperName;
+  CopyText(upper, kNameMax, name);
   for (char* p = upper; *p; p++)
     if (*p >= 'a' && *p <= 'z') *p = (char)(*p - 32);
   for (int repeat = 0;; repeat++) {
-    if (OpenTargetFile(upper, kModeScan, tf) == kNoFile) return false;
+    // Opened by the name as given (an upper-cased name would cost a lookup
+    // without regard to case); the detectors get the upper-cased one.
+    if (OpenTargetFile(name, kModeScan, tf) == kNoFile) return false;
     if (LocateEntryPoint() < 0) {
-      CloseTargetFile(upper, tf);
+      CloseTargetFile(name, tf);
       return false;
     }
     bool cured = false;
@@ -210,7 +215,7 @@ bool RunSpecialPass(const char* name) {
       }
       break;
     }
-    CloseTargetFile(upper, tf);
+    CloseTargetFile(name, tf);
     if (!cured || v.documentFile || v.cureStopped || repeat + 1 >= kMaxSpecialRepeats) return true;
   }
 }

@@ -59,6 +59,9 @@ void DispatchFile(const char* bareName, bool scan);
 bool ScanOneFile(const char* name);
 // False when the file cannot be opened or its entry point not located.
 bool RunSpecialPass(const char* name);
+// The name of the file in the special pass, upper-cased (the detectors
+// that judge a file by its name read it).
+const char* SpecialPassName();
 // Called by the signature search with the file still open for scanning.
 void HandleSignatureMatch(const char* name, int16_t virusNumber);
 // Sets the last-infection texts and writes the detection record.
@@ -72,7 +75,7 @@ bool CureEnabled();
 // The user of the scan: the online user, or empty.
 const char* ScanUserName();
 
-// A detector's answer.
+// A detector's answer. Each is called with its own table name.
 enum : int { kSpecialCured = 3, kSpecialError = -1 };
 
 // The special detectors, in pass order. A row's routine is called with the
