@@ -205,6 +205,25 @@ static uint16_t RunOp(uint16_t code) {
   return op();
 }
 
+// A recipe step that runs an operation. Some operations finish the
+// cleaning themselves (they cut, close and restore the file); the recipe
+// then has nothing left to do, and the operation's result is the result.
+// Returns true when the recipe goes on; *result holds the step's answer
+// otherwise.
+static bool RecipeStep(uint16_t code, uint16_t* result) {
+  if (code == 0) return true;
+  uint16_t r = RunOp(code);
+  if (gVac.ctx.target.handle == kNoFile) {
+    *result = r;
+    return false;
+  }
+  if (r == 0) {
+    *result = 0;
+    return false;
+  }
+  return true;
+}
+
 static uint16_t RunMzRecipe() {
   CleaningContext& c = gVac.ctx;
   VaccineRecord& r = *c.record;
@@ -217,7 +236,8 @@ static uint16_t RunMzRecipe() {
     c.saved[i] = GetU16(w);
   }
   // 2. The operation that prepares them.
-  if (r.exePreOp != 0 && RunOp(r.exePreOp) == 0) return 0;
+  uint16_t stepResult = 0;
+  if (!RecipeStep(r.exePreOp, &stepResult)) return stepResult;
   // 3. Into the header, each whose distance field is (still) set.
   static const int kTarget[4] = {kHdrCS, kHdrIP, kHdrSS, kHdrSP};
   for (int i = 0; i < 4; i++)
@@ -244,7 +264,8 @@ static uint16_t RunComRecipe() {
   CleaningContext& c = gVac.ctx;
   VaccineRecord& r = *c.record;
   uint8_t* wb = WorkBuffer();
-  if (r.comPreOp != 0 && RunOp(r.comPreOp) == 0) return 0;
+  uint16_t stepResult = 0;
+  if (!RecipeStep(r.comPreOp, &stepResult)) return stepResult;
   if (r.savedLength != 0) {
     // The saved bytes go into the work buffer; a count it cannot hold is
     // refused instead of overrunning it.
@@ -253,7 +274,7 @@ static uint16_t RunComRecipe() {
     if (CleanSeek(r.savedOffset, origin) < 0) return 0;
     if (CleanRead(wb, r.savedLength) != r.savedLength) return 0;
   }
-  if (r.comPostOp != 0 && RunOp(r.comPostOp) == 0) return 0;
+  if (!RecipeStep(r.comPostOp, &stepResult)) return stepResult;
   c.length -= r.comCutLength;
   if (r.restoreLength != 0) {
     if (r.restoreLength > kWorkBufferSize) return 0;

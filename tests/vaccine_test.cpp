@@ -218,3 +218,72 @@ TEST_F(VaccineTest, DropperNames) {
 }
 
 }  // namespace
+
+namespace {
+
+// A prepending virus of `lead` bytes in front of a host of `hostSize`.
+Bytes Prepended(size_t lead, size_t hostSize, Bytes* host) {
+  *host = MakeComHost("prepended", hostSize);
+  for (size_t i = 0; i < host->size(); i++) (*host)[i] = (uint8_t)((*host)[i] + i * 7);
+  Bytes f(lead, 0xAB);
+  f.insert(f.end(), host->begin(), host->end());
+  return f;
+}
+
+TEST_F(VaccineTest, LeadingBytesMoveInBlocksOfSixThousand) {
+  // Code 38 removes 1,244 leading bytes and finishes the cleaning: hosts of
+  // exactly two blocks, two blocks and a byte, and less than one block.
+  for (size_t hostSize : {12000u, 12001u, 5999u, 6000u}) {
+    Bytes host;
+    Bytes f = Prepended(1244, hostSize, &host);
+    VaccineRecord r{};
+    r.comRoutine = 38;
+    EXPECT_EQ(Run("C:\\LEAD.COM", f, r), 1) << hostSize;
+    EXPECT_EQ(m.Read("C:\\LEAD.COM"), host) << hostSize;
+  }
+  // A block that cannot be written leaves the file as it was.
+  Bytes host;
+  Bytes f = Prepended(1244, 12001, &host);
+  VaccineRecord r{};
+  r.comRoutine = 38;
+  FaultArm(kFaultWrite, 1, 1);
+  EXPECT_EQ(Run("C:\\LEAD.COM", f, r), 0);
+  EXPECT_STREQ(CleaningMessage(), kMsgCannotWrite);
+  EXPECT_EQ(m.Read("C:\\LEAD.COM"), f);
+}
+
+TEST_F(VaccineTest, AnOperationThatFinishesTheCleaningEndsTheRecipe) {
+  // The same lead operation named as the COM recipe's first step: it cuts,
+  // closes and restores the file itself, and its result is the result.
+  Bytes host;
+  Bytes f = Prepended(1792, 3000, &host);
+  VaccineRecord r{};
+  r.comPreOp = 35;
+  r.restoreLength = 3;   // would write to a closed file if the recipe went on
+  EXPECT_EQ(Run("C:\\PRE.COM", f, r), 1);
+  EXPECT_EQ(m.Read("C:\\PRE.COM"), host);
+}
+
+TEST_F(VaccineTest, ThePageRecountCanBeSuppressed) {
+  // Code 227 reads the first 12 header words from the virus body (inverted)
+  // and keeps its page fields: the recipe must not recount them.
+  Bytes exe = MakeMzProgram(Hex("90"), MzLayout{}, 5000);
+  Bytes saved(24);
+  for (int i = 0; i < 24; i++) saved[i] = (uint8_t)~exe[i];
+  SetWord(&saved, 2, (uint16_t)~0x0123);   // pages as the virus kept them
+  SetWord(&saved, 4, (uint16_t)~0x0045);
+  Bytes f = exe;
+  Bytes body(3898, 0xCC);
+  std::copy(saved.begin(), saved.end(), body.begin());
+  f.insert(f.end(), body.begin(), body.end());
+  VaccineRecord r{};
+  r.exePreOp = 227;
+  r.exeCutLength = 3898;
+  EXPECT_EQ(Run("C:\\P227.EXE", f, r), 1);
+  Bytes out = m.Read("C:\\P227.EXE");
+  EXPECT_EQ(out.size(), exe.size());
+  EXPECT_EQ(GetWord(out, 2), 0x0123);
+  EXPECT_EQ(GetWord(out, 4), 0x0045);
+}
+
+}  // namespace
