@@ -32,14 +32,16 @@ Result RunTool(const std::string& args) {
   return {WIFEXITED(st) ? WEXITSTATUS(st) : -1, out};
 }
 
-// The samples of the shipped database, listed by samplegen.
+// The samples of the shipped database, listed by samplegen: path, virus.
 std::map<std::string, std::string> Manifest(const std::string& dir) {
   std::map<std::string, std::string> m;
   std::ifstream in(dir + "/SAMPLES.TXT");
   std::string line;
   while (std::getline(in, line)) {
     size_t tab = line.find('\t');
-    if (tab != std::string::npos) m[dir + "/" + line.substr(0, tab)] = line.substr(tab + 1);
+    if (tab == std::string::npos) continue;
+    size_t end = line.find('\t', tab + 1);   // further columns describe the sample
+    m[dir + "/" + line.substr(0, tab)] = line.substr(tab + 1, end == std::string::npos ? end : end - tab - 1);
   }
   return m;
 }
@@ -144,6 +146,79 @@ TEST_F(KvscanTest, DrivesOfTheMachineAreScannedByTheirWindowsPaths) {
   // A host path inside a drive is the same file.
   r = RunTool(Kvscan("--no-cure --json " + machine.root() + "/c/GAMES"));
   EXPECT_NE(r.out.find("\"file\":\"C:\\\\GAMES\\\\EICAR.COM\""), std::string::npos) << r.out;
+}
+
+Bytes ReadHost(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+TEST_F(KvscanTest, AFixedDriveIsScannedThroughItsIntegrityFiles) {
+  const std::string c = machine.root() + "/c";
+  fs::create_directories(c + "/GAMES");
+  fs::create_directories(c + "/QUELTAN");
+  fs::create_directories(machine.root() + "/e");
+  fs::copy_file(tree + "/CLEAN/HOST.COM", c + "/GAMES/HOST.COM");
+  fs::copy_file(tree + "/CLEAN/HOST.EXE", c + "/GAMES/HOST.EXE");
+  std::ofstream(machine.root() + "/drives.conf") << "C: fixed " << c << "\nE: cdrom " << machine.root() << "/e\n";
+  // The configuration is read: FILESPEC takes DATA.BIN while the database is new.
+  std::ofstream(c + "/QUELTAN/QUELTAN.INI") << "[FileToScan]\nFileSpec = *.BIN\n";
+  fs::copy_file(tree + "/EICAR.COM", c + "/DATA.BIN");
+
+  Result first = RunTool(Kvscan("--no-cure C:\\\\"));
+  EXPECT_EQ(first.status, 1) << first.out;
+  EXPECT_NE(first.out.find(c + "/DATA.BIN: EICAR-Test-File: detected"), std::string::npos) << first.out;
+  EXPECT_NE(first.out.find("Total files   : 2\nCopied        : 2"), std::string::npos) << first.out;
+  for (const char* f : {"KVNET.IMP", "KVNET.ORT", "KVNET.ANT"}) EXPECT_TRUE(fs::exists(c + "/" + f)) << f;
+  EXPECT_EQ(fs::file_size(c + "/QUELTAN/QUELTAN.CDI"), 1200u);
+  fs::remove(c + "/DATA.BIN");
+
+  // Unchanged: nothing is new, nothing is written.
+  const Bytes ort = ReadHost(c + "/KVNET.ORT");
+  Result second = RunTool(Kvscan("C:\\\\"));
+  EXPECT_EQ(second.status, 0) << second.out;
+  EXPECT_NE(second.out.find("Total files   : 2\nCopied        : 0"), std::string::npos) << second.out;
+  EXPECT_EQ(ReadHost(c + "/KVNET.ORT"), ort);
+
+  // A program changed by a virus no signature knows: reported, and rebuilt
+  // unless curing is off.
+  const Bytes original = ReadHost(c + "/GAMES/HOST.COM");
+  const Bytes changed = AppendComVirus(original, Hex("CE E1 E2 E3 E4 E5"));
+  std::ofstream(c + "/GAMES/HOST.COM", std::ios::binary).write((const char*)changed.data(), (std::streamsize)changed.size());
+  Result kept = RunTool(Kvscan("--no-cure C:\\\\GAMES"));
+  EXPECT_EQ(kept.status, 1) << kept.out;
+  EXPECT_NE(kept.out.find(c + "/GAMES/HOST.COM: Unknown: modified"), std::string::npos) << kept.out;
+  EXPECT_EQ(ReadHost(c + "/GAMES/HOST.COM"), changed);
+  Result rebuilt = RunTool(Kvscan("--json C:\\\\GAMES"));
+  EXPECT_EQ(rebuilt.status, 1) << rebuilt.out;
+  EXPECT_NE(rebuilt.out.find("{\"event\":\"modified\",\"path\":\"" + c + "/GAMES/HOST.COM\",\"file\":\"C:\\\\GAMES\\\\HOST.COM\","
+                             "\"virus\":\"\",\"user\":\"System\",\"action\":\"File is reconstructed.\"}"),
+            std::string::npos)
+      << rebuilt.out;
+  EXPECT_NE(rebuilt.out.find("\"reconstructed\":1,\"modified\":1}"), std::string::npos) << rebuilt.out;
+  EXPECT_EQ(ReadHost(c + "/GAMES/HOST.COM"), original);
+  const Bytes log = ReadHost(c + "/QUELTAN/QUELTAN.LOG");
+  EXPECT_NE(std::string(log.begin(), log.end()).find("Status : Modification\r\r\nResult : File is reconstructed."),
+            std::string::npos);
+
+  // Drives without integrity files are not scanned, and say so.
+  fs::copy_file(tree + "/EICAR.COM", machine.root() + "/e/EICAR.COM");
+  Result cdrom = RunTool(Kvscan("E:\\\\"));
+  EXPECT_EQ(cdrom.status, 0) << cdrom.out;
+  EXPECT_NE(cdrom.out.find("E: is a CD-ROM drive"), std::string::npos) << cdrom.out;
+}
+
+TEST_F(KvscanTest, WithoutTheStateFileAFixedDriveIsStillScanned) {
+  const std::string c = machine.root() + "/c";
+  fs::create_directories(c);
+  fs::copy_file(tree + "/CLEAN/HOST.COM", c + "/HOST.COM");
+  std::ofstream(machine.root() + "/drives.conf") << "C: fixed " << c << "\n";
+  Result first = RunTool(Kvscan("C:\\\\"));
+  EXPECT_EQ(first.status, 0) << first.out;
+  EXPECT_NE(first.out.find("QUELTAN.CDI cannot be opened"), std::string::npos) << first.out;
+  Result second = RunTool(Kvscan("C:\\\\"));
+  EXPECT_NE(second.out.find("Copied        : 0"), std::string::npos) << second.out;
+  EXPECT_FALSE(fs::exists(c + "/QUELTAN"));
 }
 
 }  // namespace

@@ -1,10 +1,15 @@
 // kvscan: the command-line scanner.
 //
 // Runs the service's engine over files and directory trees given on the
-// command line: every candidate file goes through scan dispatch, which
-// names, cures (unless --no-cure) and logs what it finds. Paths are host
-// paths or Windows paths of the machine's drives; a host path outside every
-// drive is scanned the way a diskette is, mapped as drive A: for the run.
+// command line with the service's path walker: every file it takes goes
+// through scan dispatch, which names, cures (unless --no-cure) and logs
+// what it finds. Paths are host paths or Windows paths of the machine's
+// drives. A fixed drive is walked through its integrity database, as the
+// service walks it, so a second scan looks again only at files that
+// changed; A: and B: are walked plainly; other drives are not scanned. A
+// host path outside every drive is scanned the way a diskette is, mapped as
+// drive A: for the run. The configuration file (QUELTAN.INI) and the drive
+// state file (QUELTAN.CDI) are read as the service reads them.
 //
 // State: the options and the event count of this run (file statics).
 #include <cstdio>
@@ -17,9 +22,10 @@
 #include "common/config.h"
 #include "cure/vaccine.h"
 #include "engine/dispatch.h"
-#include "engine/file_scanner.h"
+#include "engine/integrity.h"
 #include "engine/status.h"
 #include "engine/virus_db.h"
+#include "engine/walker.h"
 #include "platform/files.h"
 #include "platform/machine.h"
 
@@ -51,8 +57,9 @@ static const char kUsage[] =
 static struct {
   bool json;                 // --json
   bool cure;                 // not --no-cure
-  int detections;            // viruses found in this run
-} gRun = {false, true, 0};
+  int detections;            // viruses and modifications found in this run
+  bool notedState;           // the missing state file has been mentioned
+} gRun = {false, true, 0, false};
 
 // ---------------------------------------------------------------------------
 // Output
@@ -96,7 +103,7 @@ static void OnScanEvent(const ScanEvent& e) {
     line += ",\"user\":";
     JsonString(&line, e.userName[0] ? e.userName : "System");
     line += ",\"action\":";
-    JsonString(&line, e.kind == kEventDetected ? "Detected" : e.actionText);
+    JsonString(&line, e.actionText[0] ? e.actionText : "Detected");
     if (e.detail[0]) {
       line += ",\"detail\":";
       JsonString(&line, e.detail);
@@ -105,6 +112,8 @@ static void OnScanEvent(const ScanEvent& e) {
     std::printf("%s\n", line.c_str());
   } else if (e.kind == kEventDetected) {
     std::printf("%s: %s: detected\n", host.c_str(), e.virusName);
+  } else if (e.kind == kEventModified && !e.actionText[0]) {
+    std::printf("%s: Unknown: modified\n", host.c_str());
   } else if (e.detail[0]) {
     std::printf("%s: %s: %s: %s\n", host.c_str(), e.virusName, e.actionText, e.detail);
   } else {
@@ -130,59 +139,43 @@ static void PrintSummary() {
 static bool DropStatus(const StatusLine&) { return true; }
 
 // ---------------------------------------------------------------------------
-// The walk: a directory's files, then its subdirectories, depth first.
+// Paths
 
-constexpr int kMaxDepth = 100;
-
-static void ScanFileHere(const char* name) {
-  ScanRequest& r = Request();
-  std::string dir = PlatGetCurrentDirectory();
-  SetStatusText(r.directory, sizeof r.directory, dir.c_str());
-  std::string display = dir + (dir.back() == '\\' ? "" : "\\") + name;
-  SetStatusText(r.displayName, sizeof r.displayName, display.size() <= 295 ? display.c_str() : name);
-  SetStatusText(Status().currentFile, sizeof Status().currentFile, r.displayName);
-  SendStatusLine(true);
-  DispatchFile(name, true);
-}
-
-static void WalkHere(const char* onlyName, int depth) {
-  FindData fd;
-  FindHandle h = PlatFindFirst(onlyName ? onlyName : "*.*", &fd);
-  if (h != kNoFind) {
-    do {
-      if (fd.attributes & (kAttrDirectory | kAttrReparse)) continue;
-      if (IsScanCandidateName(fd.name)) ScanFileHere(fd.name);
-    } while (PlatFindNext(h, &fd));
-    PlatFindClose(h);
-  }
-  if (onlyName || depth >= kMaxDepth) return;
-  std::vector<std::string> subdirs;
-  h = PlatFindFirst("*.*", &fd);
-  if (h != kNoFind) {
-    do {
-      if ((fd.attributes & kAttrDirectory) && fd.name[0] != '.') subdirs.push_back(fd.name);
-    } while (PlatFindNext(h, &fd));
-    PlatFindClose(h);
-  }
-  for (const std::string& d : subdirs) {
-    if (!PlatSetCurrentDirectory(d.c_str())) continue;
-    WalkHere(nullptr, depth + 1);
-    PlatSetCurrentDirectory("..");
+static const char* DriveKindName(DriveType type) {
+  switch (type) {
+    case kDriveRemovable: return "removable";
+    case kDriveRemote: return "network";
+    case kDriveCdrom: return "CD-ROM";
+    case kDriveRamdisk: return "RAM disk";
+    default: return "unknown";
   }
 }
 
-// Scans one Windows path: a directory tree or a single file.
+// Scans one Windows path, a directory tree or a single file, the way the
+// service does: A: and B: plainly, a fixed drive through its integrity
+// database (which the scan creates in the drive's root); other drives are
+// not scanned. False when the path does not exist.
 static bool ScanWindowsPath(const std::string& win) {
-  if (PlatSetCurrentDirectory(win.c_str())) {
-    WalkHere(nullptr, 0);
+  uint32_t attrs = PlatGetAttributes(win.c_str());
+  if (attrs == kAttrInvalid || (attrs & kAttrReparse)) return false;
+  char letter = (char)(win[0] & ~0x20);
+  DriveType type = GetDriveType(letter);
+  bool diskette = letter == 'A' || letter == 'B';
+  if (!diskette && type != kDriveFixed) {
+    std::fprintf(stderr, "kvscan: %s: %c: is a %s drive; only fixed drives and the diskette drives A: and B: "
+                 "are scanned\n", win.c_str(), letter, DriveKindName(type));
     return true;
   }
-  size_t cut = win.find_last_of('\\');
-  if (cut == std::string::npos) return false;
-  std::string dir = win.substr(0, cut + 1 == 3 ? 3 : cut);
-  std::string name = win.substr(cut + 1);
-  if (!PlatFileExists(win.c_str()) || !PlatSetCurrentDirectory(dir.c_str())) return false;
-  WalkHere(name.c_str(), 0);
+  if (!diskette && !IntegrityStateFileOpen() && !gRun.notedState) {
+    gRun.notedState = true;
+    std::fprintf(stderr, "kvscan: note: %s cannot be opened; a scan of a fixed drive that is cut short will "
+                 "not be noticed by the next one\n", kStateFilePath);
+  }
+  int result = (attrs & kAttrDirectory) ? ScanPath(win.c_str()) : ScanSingleFile(win.c_str());
+  if (result == kWalkNoPath) return false;
+  if (result == kWalkNoDatabase)
+    std::fprintf(stderr, "kvscan: %s: the integrity files of %c: cannot be opened or created; not scanned\n",
+                 win.c_str(), letter);
   return true;
 }
 
@@ -270,6 +263,8 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "kvscan: %s\n", err.c_str());
     return 2;
   }
+  // FILESPEC patterns and the skip list; a missing file keeps the defaults.
+  ReadConfig();
 
   const char* failure = nullptr;
   bool loaded;
@@ -315,6 +310,7 @@ int main(int argc, char** argv) {
   SetStatusSink(DropStatus);
   SetScanObserver(OnScanEvent);
   SetCureEnabled(gRun.cure);
+  OpenIntegrityStateFile();
   int status = 0;
   for (const char* p : paths) {
     if (!ScanArgument(p)) {
@@ -322,8 +318,10 @@ int main(int argc, char** argv) {
       status = 2;
     }
   }
+  CloseIntegrityStateFile();
   PrintSummary();
   FreeVirusDatabase();
+  FreeConfigLists();
   if (status) return status;
   return gRun.detections ? 1 : 0;
 }
