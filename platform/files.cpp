@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <dirent.h>
@@ -28,6 +29,15 @@ static struct {
   char drive;              // drive letter of the current directory, 0 if none
   std::vector<std::string> comps;   // components below the drive root
 } gCwd;
+
+// The directory that PlatSetCurrentDirectory entered, held open so that a
+// bare name is opened in it without walking the path from the drive root
+// once more (Windows, too, keeps a handle to the current directory). Valid
+// while the drive is mapped to the same host directory as when it was set.
+static struct {
+  int fd = -1;             // the directory, -1 when not held
+  std::string root;        // host directory of its drive at that time
+} gCwdDir;
 
 // ---------------------------------------------------------------------------
 // Paths
@@ -185,23 +195,44 @@ static std::string WinPrefix(const SplitPath& sp) {
 
 // Walks every component but the last, entering directories without
 // following links. For a drive root (no components) the parent is the root
-// itself and name is empty.
-static bool WalkPath(const char* path, Walked* w) {
+// itself and name is empty. With resolveLast false the last component is
+// left as given (name, exists and hostPath are then not looked up).
+static bool WalkPath(const char* path, Walked* w, bool resolveLast = true) {
   SplitPath sp;
   if (!Split(path, &sp)) return false;
   std::string root = RootOf(sp);
   if (root.empty()) return false;
-  int fd = open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return false;
+  int fd = -1;
   std::string host = root;
   std::string win = WinPrefix(sp);
-  for (size_t i = 0; i + 1 < sp.comps.size(); i++) {
-    std::string disk;
-    Lookup(fd, sp.comps[i], &disk);
+  size_t first = 0;
+  if (sp.hostToken && sp.comps.size() > 1) {
+    // A host path is resolved as given, links included: when every
+    // directory is there under its exact name, one open reaches the last.
+    std::string dir, text;
+    for (size_t i = 0; i + 1 < sp.comps.size(); i++) {
+      dir += "/" + sp.comps[i];
+      text += (i ? "\\" : "") + sp.comps[i];
+    }
+    int whole = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (whole >= 0) {
+      fd = whole;
+      host = dir;
+      win += text;
+      first = sp.comps.size() - 1;
+    }
+  }
+  if (fd < 0) fd = open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return false;
+  for (size_t i = first; i + 1 < sp.comps.size(); i++) {
     // Host tokens name a path an administrator gave; drives never follow
-    // links below their roots.
+    // links below their roots. The exact name is tried first; only a name
+    // that is not there is looked for without regard to case.
     int flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC | (sp.hostToken ? 0 : O_NOFOLLOW);
+    std::string disk = sp.comps[i];
     int next = openat(fd, disk.c_str(), flags);
+    if (next < 0 && errno == ENOENT && FindNoCase(fd, sp.comps[i], &disk))
+      next = openat(fd, disk.c_str(), flags);
     close(fd);
     if (next < 0) return false;
     fd = next;
@@ -218,10 +249,31 @@ static bool WalkPath(const char* path, Walked* w) {
     w->hostPath = host;
     return true;
   }
+  if (!resolveLast) {
+    w->name = sp.comps.back();
+    return true;
+  }
   w->exists = Lookup(fd, sp.comps.back(), &w->name);
   if (host.back() != '/') host += '/';
   w->hostPath = host + w->name;
   return true;
+}
+
+// The held current directory, when path is a bare name in it (no drive,
+// no separator, not "." or ".."); -1 otherwise. Such a name resolves to the
+// same directory as walking the current directory's path would.
+static int HeldCurrentDirectory() {
+  if (gCwdDir.fd < 0 || !gCwd.known) return -1;
+  const DriveInfo* d = FindDrive(gCwd.drive);
+  if (d == nullptr || d->hostDir != gCwdDir.root) return -1;
+  return gCwdDir.fd;
+}
+
+static int CurrentDirectoryFor(const char* path) {
+  if (path == nullptr || path[0] == 0) return -1;
+  if (std::strcmp(path, ".") == 0 || std::strcmp(path, "..") == 0) return -1;
+  if (std::strpbrk(path, "\\/:") != nullptr) return -1;
+  return HeldCurrentDirectory();
 }
 
 // Opens a directory path (including the last component) without following
@@ -319,12 +371,155 @@ static bool TakeMarker(int fd, off_t where) {
 }
 
 // ---------------------------------------------------------------------------
+// File positions and read buffers
+//
+// Each open handle has a slot that keeps its file position, so a seek costs
+// no system call and a read or write is one pread or pwrite at it. A handle
+// without write access also reads through a buffer: a read that misses it
+// fetches the 8 KB around the position with one pread, and the reads after
+// it that stay inside are served from memory. Positions, counts and bytes
+// are those that reading and writing the file directly give. A handle that
+// reads and denies writers keeps the size taken at its opening, since no
+// writer can change the file meanwhile; other handles use that size only to
+// keep a fill from reading past the end of the file.
+
+constexpr int kSlots = 16;
+constexpr int64_t kReadBuffer = 8192;
+constexpr int64_t kReadBehind = 512;     // fills start up to 1 KB before the position
+
+struct FileSlot {
+  int fd = -1;               // the handle; -1 when the slot is free
+  bool buffered = false;     // opened without write access
+  int64_t pos = 0;           // the handle's file position
+  int64_t start = 0;         // file offset of buf[0]
+  int64_t held = 0;          // bytes in buf
+  bool ended = false;        // the file ended after those bytes when they were read
+  int64_t size = -1;         // size kept from the opening; -1 when not kept
+  int64_t hint = -1;         // size at the opening, a bound for fills only
+  uint8_t buf[kReadBuffer];
+};
+static FileSlot gSlots[kSlots];
+
+// A write or a length change through any handle may change what another
+// handle of this process reads: every buffer and kept size is dropped.
+static void ForgetHeldBytes() {
+  for (FileSlot& s : gSlots) {
+    s.held = 0;
+    s.ended = false;
+    s.size = s.hint = -1;
+  }
+}
+
+static FileSlot* SlotOf(int fd) {
+  for (FileSlot& s : gSlots)
+    if (s.fd == fd) return &s;
+  return nullptr;
+}
+
+// Without a free slot the handle works on the system's file position.
+static void TakeSlot(int fd, bool buffered, int64_t size, int64_t hint) {
+  // The system has just handed out this number: a slot still naming it
+  // belongs to a handle closed behind this layer's back.
+  for (FileSlot& s : gSlots)
+    if (s.fd == fd) s.fd = -1;
+  for (FileSlot& s : gSlots) {
+    if (s.fd >= 0) continue;
+    s.fd = fd;
+    s.buffered = buffered;
+    s.pos = s.start = s.held = 0;
+    s.ended = false;
+    s.size = size;
+    s.hint = hint;
+    return;
+  }
+}
+
+// Reads n bytes at pos, as many as there are: the count, or -1 when the
+// first read fails. *ended tells whether the end of the file was met.
+static int32_t ReadAtMost(int fd, void* buf, int64_t n, int64_t pos, bool* ended) {
+  int64_t done = 0;
+  *ended = false;
+  while (done < n) {
+    ssize_t r = pread(fd, (char*)buf + done, (size_t)(n - done), (off_t)(pos + done));
+    if (r < 0) {
+      if (errno == EINTR) continue;
+      return done ? (int32_t)done : -1;
+    }
+    if (r == 0) {
+      *ended = true;
+      break;
+    }
+    done += r;
+  }
+  return (int32_t)done;
+}
+
+// Serves a read from the buffer; -2 when the buffer cannot answer it.
+static int32_t ReadHeld(FileSlot* s, void* buf, uint32_t n) {
+  int64_t end = s->start + s->held;
+  if (s->pos < s->start || s->pos > end) return -2;
+  int64_t avail = end - s->pos;
+  if (avail < (int64_t)n && !s->ended) return -2;
+  int64_t take = avail < (int64_t)n ? avail : (int64_t)n;
+  std::memcpy(buf, s->buf + (s->pos - s->start), (size_t)take);
+  s->pos += take;
+  return (int32_t)take;
+}
+
+// Fills the buffer for a read of n bytes at the position. A handle that
+// denies writers is a scan's: it reads the first page, or the 8 KB around
+// the position, since the reads that follow stay near. Any other handle
+// reads only the 512-byte blocks the read touches.
+static void Fill(FileSlot* s, uint32_t n) {
+  int64_t from, want;
+  if (s->size >= 0) {
+    if (s->pos + (int64_t)n <= 4096) {
+      from = 0;
+      want = 4096;
+    } else {
+      from = s->pos >= 2 * kReadBehind ? (s->pos - kReadBehind) & ~(kReadBehind - 1) : 0;
+      want = kReadBuffer;
+    }
+  } else {
+    from = s->pos & ~(kReadBehind - 1);
+    want = (s->pos + (int64_t)n - from + kReadBehind - 1) & ~(kReadBehind - 1);
+    if (want > kReadBuffer) want = kReadBuffer;
+  }
+  int64_t bound = s->size >= 0 ? s->size : s->hint;
+  if (bound >= 0 && bound - from < want) want = bound > from ? bound - from : 0;
+  bool ended = false;
+  int32_t got = want > 0 ? ReadAtMost(s->fd, s->buf, want, from, &ended) : 0;
+  // With the size kept, the end of the file is known without a read to
+  // find it; with only the hint, it is known when a read meets it.
+  if (s->size >= 0 && got == want && from + got == s->size) ended = true;
+  s->start = from;
+  s->held = got > 0 ? got : 0;
+  s->ended = ended && got >= 0;
+}
+
+static int32_t ReadThroughSlot(FileSlot* s, void* buf, uint32_t n) {
+  if (n == 0) return 0;
+  if (s->buffered && s->pos < INT64_MAX / 2) {
+    int32_t got = ReadHeld(s, buf, n);
+    if (got != -2) return got;
+    if ((int64_t)n + 2 * kReadBehind <= kReadBuffer) {
+      Fill(s, n);
+      got = ReadHeld(s, buf, n);
+      if (got != -2) return got;
+    }
+  }
+  // Unbuffered, a large read, or one the fill could not serve.
+  bool ended;
+  int32_t got = ReadAtMost(s->fd, buf, n, s->pos, &ended);
+  if (got > 0) s->pos += got;
+  return got;
+}
+
+// ---------------------------------------------------------------------------
 // Files
 
 FileHandle PlatOpenFile(const char* path, unsigned flags) {
   if (FaultHit(kFaultOpen, path)) return kNoFile;
-  Walked w;
-  if (!WalkPath(path, &w) || w.name.empty()) return kNoFile;
   int oflags = O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
   if ((flags & kAccessReadWrite) == kAccessReadWrite)
     oflags |= O_RDWR;
@@ -333,14 +528,41 @@ FileHandle PlatOpenFile(const char* path, unsigned flags) {
   else
     oflags |= O_RDONLY;
   if (flags & kOpenCreate) oflags |= O_CREAT;
-  int fd = openat(w.parentFd, w.name.c_str(), oflags, 0666);
+  // A bare name is opened in the held current directory; any other path is
+  // walked from its drive's root. An existing file is opened by its exact
+  // name first and looked for without regard to case only when that name
+  // is not there; a file to be created is looked for first, so that it is
+  // never made beside one whose name differs only in case.
+  Walked w;
+  int dirfd = CurrentDirectoryFor(path);
+  std::string name;
+  if (dirfd >= 0) {
+    name = path;
+  } else {
+    if (!WalkPath(path, &w, false) || w.name.empty()) return kNoFile;
+    dirfd = w.parentFd;
+    name = w.name;
+  }
+  int fd;
+  if (flags & kOpenCreate) {
+    std::string disk;
+    Lookup(dirfd, name, &disk);
+    fd = openat(dirfd, disk.c_str(), oflags, 0666);
+  } else {
+    fd = openat(dirfd, name.c_str(), oflags, 0666);
+    std::string disk;
+    if (fd < 0 && errno == ENOENT && FindNoCase(dirfd, name, &disk))
+      fd = openat(dirfd, disk.c_str(), oflags, 0666);
+  }
   if (fd < 0) return kNoFile;
   struct stat st;
   if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
     close(fd);
     return kNoFile;
   }
-  fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  // O_NONBLOCK only keeps the open itself from waiting (on a FIFO put in
+  // the file's place); it has no effect on a regular file's reads and
+  // writes, so it is left set.
   // Locks need a readable description; write-only opens skip the markers.
   if (flags & kAccessRead) {
     if ((flags & kAccessWrite) && LockHeldByOther(fd, kLockDenyWrite)) {
@@ -358,15 +580,21 @@ FileHandle PlatOpenFile(const char* path, unsigned flags) {
     close(fd);
     return kNoFile;
   }
+  bool reader = !(flags & kAccessWrite);
+  int64_t size = (flags & kOpenTruncate) ? 0 : (int64_t)st.st_size;
+  TakeSlot(fd, reader, reader && (flags & kShareDenyWrite) ? size : -1, reader ? size : -1);
   return fd;
 }
 
 void PlatCloseFile(FileHandle h) {
-  if (h >= 0) close(h);
+  if (h < 0) return;
+  if (FileSlot* s = SlotOf(h)) s->fd = -1;
+  close(h);
 }
 
 int32_t PlatReadFile(FileHandle h, void* buf, uint32_t n) {
   if (h < 0 || FaultHit(kFaultRead)) return -1;
+  if (FileSlot* s = SlotOf(h)) return ReadThroughSlot(s, buf, n);
   uint32_t done = 0;
   while (done < n) {
     ssize_t r = read(h, (char*)buf + done, n - done);
@@ -382,34 +610,53 @@ int32_t PlatReadFile(FileHandle h, void* buf, uint32_t n) {
 
 int32_t PlatWriteFile(FileHandle h, const void* buf, uint32_t n) {
   if (h < 0 || FaultHit(kFaultWrite)) return -1;
+  ForgetHeldBytes();
+  FileSlot* s = SlotOf(h);
   uint32_t done = 0;
   while (done < n) {
-    ssize_t r = write(h, (const char*)buf + done, n - done);
+    ssize_t r = s ? pwrite(h, (const char*)buf + done, n - done, (off_t)(s->pos + done))
+                  : write(h, (const char*)buf + done, n - done);
     if (r < 0) {
       if (errno == EINTR) continue;
-      return done ? (int32_t)done : -1;
+      if (done == 0) return -1;
+      break;
     }
     if (r == 0) break;
     done += (uint32_t)r;
   }
+  if (s) s->pos += done;
   return (int32_t)done;
 }
 
 int64_t PlatSeek(FileHandle h, int64_t offset, int origin) {
   if (h < 0 || FaultHit(kFaultSeek)) return -1;
   int whence = origin == kSeekBegin ? SEEK_SET : origin == kSeekCurrent ? SEEK_CUR : SEEK_END;
-  off_t r = lseek(h, (off_t)offset, whence);
-  return r < 0 ? -1 : (int64_t)r;
+  FileSlot* s = SlotOf(h);
+  if (!s) {
+    off_t r = lseek(h, (off_t)offset, whence);
+    return r < 0 ? -1 : (int64_t)r;
+  }
+  int64_t base = whence == SEEK_SET ? 0 : whence == SEEK_CUR ? s->pos : PlatFileSize(h);
+  if (base < 0) return -1;
+  if (offset > 0 && base > INT64_MAX - offset) return -1;
+  int64_t target = base + offset;
+  if (target < 0) return -1;
+  s->pos = target;
+  return target;
 }
 
 int64_t PlatFileSize(FileHandle h) {
+  if (h < 0) return -1;
+  if (FileSlot* s = SlotOf(h))
+    if (s->size >= 0) return s->size;
   struct stat st;
-  if (h < 0 || fstat(h, &st) != 0) return -1;
+  if (fstat(h, &st) != 0) return -1;
   return (int64_t)st.st_size;
 }
 
 bool PlatSetFileLength(FileHandle h, int64_t length) {
   if (h < 0 || length < 0 || FaultHit(kFaultSetLength)) return false;
+  ForgetHeldBytes();
   return ftruncate(h, (off_t)length) == 0;
 }
 
@@ -547,9 +794,13 @@ bool PlatSetCurrentDirectory(const char* path) {
   std::string win;
   int fd = OpenDirectoryPath(path, &win, nullptr);
   if (fd < 0) return false;
-  bool ok = fchdir(fd) == 0;
-  close(fd);
-  if (!ok) return false;
+  if (fchdir(fd) != 0) {
+    close(fd);
+    return false;
+  }
+  if (gCwdDir.fd >= 0) close(gCwdDir.fd);
+  gCwdDir.fd = fd;
+  gCwdDir.root = RootOf(sp);
   gCwd.known = true;
   gCwd.drive = sp.drive;
   gCwd.comps.clear();
@@ -636,7 +887,9 @@ FindHandle PlatFindFirst(const char* pattern, FindData* out) {
     pat = s.substr(cut + 1);
   }
   if (pat.empty()) return kNoFind;
-  int fd = OpenDirectoryPath(dir.c_str(), nullptr, nullptr);
+  int held = dir == "." ? HeldCurrentDirectory() : -1;
+  int fd = held >= 0 ? openat(held, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC)
+                     : OpenDirectoryPath(dir.c_str(), nullptr, nullptr);
   if (fd < 0) return kNoFind;
   int fd2 = dup(fd);
   DIR* d = fd2 >= 0 ? fdopendir(fd2) : nullptr;
