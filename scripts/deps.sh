@@ -7,7 +7,7 @@ for group in "$@"; do
   case "$group" in
     build) want="$want cmake ninja-build g++ clang libgtest-dev" ;;
     test)  want="$want attr dosbox" ;;
-    bench) want="$want clamav gnuplot-nox strace valgrind hyperfine" ;;
+    bench) want="$want clamav gnuplot-nox strace linux-perf" ;;
     *) echo "deps.sh: unknown group $group" >&2; exit 2 ;;
   esac
 done
