@@ -29,6 +29,7 @@ static struct {
   ScanObserver observer;     // tool watching the results
   bool cureDisabled;         // detect and report only
   char upperName[kNameMax];  // the file's name, upper-cased, for the detectors
+  bool keptOpen;             // the special pass left the file open in scan mode
 } gDispatch;
 
 const char* SpecialPassName() { return gDispatch.upperName; }
@@ -215,8 +216,15 @@ bool RunSpecialPass(const char* name) {
       }
       break;
     }
+    bool again = cured && !v.documentFile && !v.cureStopped && repeat + 1 < kMaxSpecialRepeats;
+    // A file the pass leaves as it found it stays open for the signature
+    // pass, which would open the same file again at once: one open, not two.
+    if (!again && !cured && !v.documentFile && tf->mode == kModeScan) {
+      gDispatch.keptOpen = true;
+      return true;
+    }
     CloseTargetFile(name, tf);
-    if (!cured || v.documentFile || v.cureStopped || repeat + 1 >= kMaxSpecialRepeats) return true;
+    if (!again) return true;
   }
 }
 
@@ -238,7 +246,8 @@ bool ScanOneFile(const char* name) {
     bool ok = RunSpecialPass(name);
     if (!v.documentFile) {
       // 5-7. The signature pass.
-      bool opened = OpenTargetFile(name, kModeScan, tf) != kNoFile;
+      bool opened = gDispatch.keptOpen || OpenTargetFile(name, kModeScan, tf) != kNoFile;
+      gDispatch.keptOpen = false;
       if (opened && tf->size <= 0) {
         bool negative = tf->size < 0;
         CloseTargetFile(name, tf);

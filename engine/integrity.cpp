@@ -1092,7 +1092,7 @@ static bool FilePass(DirectoryRecord* d) {
   // An enumeration limited to one name does not show which files are gone.
   bool ranToEnd = single == nullptr;
   FindData fd;
-  FindHandle h = PlatFindFirst(single ? single : "*.*", &fd);
+  FindHandle h = PlatFindFirst(single ? single : "*.*", &fd, kFindNamesOnly);
   if (h != kNoFind) {
     do {
       if (WalkMustEnd()) {
@@ -1140,7 +1140,7 @@ static bool SyncSubdirectories(DirectoryRecord* d, const char* component, Direct
   ListPass<DirectoryRecord> lp;
   if (!BeginList(&lp, d, &d->firstChild, component != nullptr)) return false;
   FindData fd;
-  FindHandle h = PlatFindFirst(component ? component : "*.*", &fd);
+  FindHandle h = PlatFindFirst(component ? component : "*.*", &fd, kFindDirectoriesOnly);
   bool found = false;
   int32_t n = 0;
   if (h != kNoFind) {

@@ -185,7 +185,7 @@ void SetDisplayName(const char* name, size_t limit) {
 // FILESPEC takes.
 static void PlainFiles() {
   FindData fd;
-  FindHandle h = PlatFindFirst(gWalk.single ? gWalk.pattern : "*.*", &fd);
+  FindHandle h = PlatFindFirst(gWalk.single ? gWalk.pattern : "*.*", &fd, kFindNamesOnly);
   if (h == kNoFind) return;
   do {
     if (WalkMustEnd()) break;
@@ -225,7 +225,7 @@ static void PlainWalk() {
       RefreshDirectoryText();
       PlainFiles();
       if (gWalk.single || StopOrAbort()) break;
-      level.handle = PlatFindFirst("*.*", &level.entry);
+      level.handle = PlatFindFirst("*.*", &level.entry, kFindDirectoriesOnly);
       level.pending = level.handle != kNoFind;
     }
     SubdirectoryStep step = NextPlainSubdirectory(&level);

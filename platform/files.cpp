@@ -481,8 +481,11 @@ static void Fill(FileSlot* s, uint32_t n) {
       want = kReadBuffer;
     }
   } else {
+    // Records read one after another (the integrity files) and the two
+    // ends of a program: the blocks the read touches, and at least 4 KB.
     from = s->pos & ~(kReadBehind - 1);
     want = (s->pos + (int64_t)n - from + kReadBehind - 1) & ~(kReadBehind - 1);
+    if (want < 4096) want = 4096;
     if (want > kReadBuffer) want = kReadBuffer;
   }
   int64_t bound = s->size >= 0 ? s->size : s->hint;
@@ -580,9 +583,12 @@ FileHandle PlatOpenFile(const char* path, unsigned flags) {
     close(fd);
     return kNoFile;
   }
+  // Every readable handle reads through its buffer; any write in the
+  // process drops all buffers, so a handle always reads what is in the file.
   bool reader = !(flags & kAccessWrite);
   int64_t size = (flags & kOpenTruncate) ? 0 : (int64_t)st.st_size;
-  TakeSlot(fd, reader, reader && (flags & kShareDenyWrite) ? size : -1, reader ? size : -1);
+  TakeSlot(fd, (flags & kAccessRead) != 0, reader && (flags & kShareDenyWrite) ? size : -1,
+           reader ? size : -1);
   return fd;
 }
 
@@ -647,8 +653,13 @@ int64_t PlatSeek(FileHandle h, int64_t offset, int origin) {
 
 int64_t PlatFileSize(FileHandle h) {
   if (h < 0) return -1;
-  if (FileSlot* s = SlotOf(h))
+  // A read-only handle answers with the size taken at its opening until
+  // some write of this process drops it: the integrity check asks for the
+  // size right after opening the file.
+  if (FileSlot* s = SlotOf(h)) {
     if (s->size >= 0) return s->size;
+    if (s->hint >= 0) return s->hint;
+  }
   struct stat st;
   if (fstat(h, &st) != 0) return -1;
   return (int64_t)st.st_size;
@@ -873,7 +884,7 @@ struct FindState {
   size_t next;
 };
 
-FindHandle PlatFindFirst(const char* pattern, FindData* out) {
+FindHandle PlatFindFirst(const char* pattern, FindData* out, unsigned flags) {
   std::string s(pattern ? pattern : "");
   std::replace(s.begin(), s.end(), '/', '\\');
   size_t cut = s.find_last_of('\\');
@@ -905,8 +916,24 @@ FindHandle PlatFindFirst(const char* pattern, FindData* out) {
     if (!PlatMatchPattern(pat.c_str(), e->d_name)) continue;
     FindData fdat{};
     std::strcpy(fdat.name, e->d_name);
+    // The entry's type from the directory itself spares a stat where the
+    // stat would add nothing: directories and links have no size to
+    // report, and a search for directories passes over everything else.
+    if (e->d_type == DT_DIR || e->d_type == DT_LNK) {
+      fdat.attributes = e->d_type == DT_DIR ? kAttrDirectory : kAttrReparse;
+      if (!(flags & kFindDirectoriesOnly) || e->d_type == DT_DIR) st->entries.push_back(fdat);
+      continue;
+    }
+    if ((flags & kFindDirectoriesOnly) && e->d_type != DT_UNKNOWN) continue;
+    if ((flags & kFindNamesOnly) && e->d_type == DT_REG) {
+      fdat.attributes = kAttrNormal;
+      fdat.size = -1;
+      st->entries.push_back(fdat);
+      continue;
+    }
     struct stat sb;
     if (fstatat(fd, e->d_name, &sb, AT_SYMLINK_NOFOLLOW) != 0) continue;
+    if ((flags & kFindDirectoriesOnly) && !S_ISDIR(sb.st_mode)) continue;
     if (S_ISDIR(sb.st_mode))
       fdat.attributes = kAttrDirectory;
     else if (S_ISREG(sb.st_mode))

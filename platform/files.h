@@ -111,8 +111,13 @@ struct FindData {
 using FindHandle = void*;
 constexpr FindHandle kNoFind = nullptr;
 // "DIR\*.EXE" or a bare pattern in the current directory. kNoFind when the
-// directory cannot be read or nothing matches.
-FindHandle PlatFindFirst(const char* pattern, FindData* out);
+// directory cannot be read or nothing matches. With kFindDirectoriesOnly
+// only the subdirectories are reported (a walk's search for them needs no
+// look at its files); with kFindNamesOnly a regular file is reported with
+// kAttrNormal and a size of -1, without a look at the file itself (a walk
+// needs only its name).
+enum : unsigned { kFindDirectoriesOnly = 0x01, kFindNamesOnly = 0x02 };
+FindHandle PlatFindFirst(const char* pattern, FindData* out, unsigned flags = 0);
 bool PlatFindNext(FindHandle h, FindData* out);
 void PlatFindClose(FindHandle h);
 

@@ -276,6 +276,25 @@ TEST_F(FilesTest, EnumerationUsesWindowsPatternsAndSortsNames) {
   EXPECT_EQ(list("readme"), "README ");
 }
 
+TEST_F(FilesTest, EnumerationCanLeaveOutFilesOrTheirDetails) {
+  m.Write("C:\\E\\PROG.EXE", {1, 2, 3});
+  fs::create_directory(c + "/E/SUB");
+  fs::create_symlink(c + "/E/SUB", c + "/E/LINK");
+  auto list = [](unsigned flags) {
+    std::string names;
+    FindData fd;
+    FindHandle h = PlatFindFirst("C:\\E\\*.*", &fd, flags);
+    if (h == kNoFind) return names;
+    do names += std::string(fd.name) + ":" + std::to_string(fd.attributes) + ":" + std::to_string(fd.size) + " ";
+    while (PlatFindNext(h, &fd));
+    PlatFindClose(h);
+    return names;
+  };
+  EXPECT_EQ(list(0), "LINK:1024:0 PROG.EXE:128:3 SUB:16:0 ");
+  EXPECT_EQ(list(kFindDirectoriesOnly), "SUB:16:0 ");
+  EXPECT_EQ(list(kFindNamesOnly), "LINK:1024:0 PROG.EXE:128:-1 SUB:16:0 ");
+}
+
 TEST_F(FilesTest, FaultsMakeCallsFail) {
   m.Write("C:\\F.COM", {1, 2, 3});
   FaultArm(kFaultRead, 1, 1);
