@@ -799,7 +799,38 @@ bool PlatFileExists(const char* path) {
 // ---------------------------------------------------------------------------
 // Current directory, volumes, module path
 
+// Moves into a subdirectory of the held current directory, or to its
+// parent, without walking the path from the drive root again (a walk does
+// both for every directory it enters). False when the short way does not
+// apply; the caller then takes the long one.
+static bool StepCurrentDirectory(const char* path, bool* ok) {
+  int held = HeldCurrentDirectory();
+  if (held < 0) return false;
+  bool up = std::strcmp(path, "..") == 0;
+  if (up ? gCwd.comps.empty() : CurrentDirectoryFor(path) < 0) return false;
+  const int flags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+  std::string disk = up ? std::string("..") : std::string(path);
+  int fd = openat(held, disk.c_str(), flags);
+  if (fd < 0 && !up && errno == ENOENT && FindNoCase(held, path, &disk)) fd = openat(held, disk.c_str(), flags);
+  *ok = false;
+  if (fd < 0) return true;
+  if (fchdir(fd) != 0) {
+    close(fd);
+    return true;
+  }
+  close(gCwdDir.fd);
+  gCwdDir.fd = fd;
+  if (up)
+    gCwd.comps.pop_back();
+  else
+    gCwd.comps.push_back(disk);
+  *ok = true;
+  return true;
+}
+
 bool PlatSetCurrentDirectory(const char* path) {
+  bool stepped;
+  if (path && StepCurrentDirectory(path, &stepped)) return stepped;
   SplitPath sp;
   if (!Split(path, &sp) || sp.hostToken) return false;
   std::string win;

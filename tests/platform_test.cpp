@@ -107,6 +107,13 @@ TEST_F(FilesTest, RelativeNamesFollowTheCurrentDirectory) {
   EXPECT_EQ(PlatGetCurrentDirectory(), "C:\\");
   EXPECT_TRUE(PlatSetCurrentDirectory(".."));   // the root has no parent
   EXPECT_EQ(PlatGetCurrentDirectory(), "C:\\");
+  ASSERT_TRUE(PlatSetCurrentDirectory("games"));   // a bare name, in another case
+  EXPECT_EQ(PlatGetCurrentDirectory(), "C:\\GAMES");
+  EXPECT_TRUE(PlatFileExists("PLAY.EXE"));
+  EXPECT_FALSE(PlatSetCurrentDirectory("PLAY.EXE"));   // not a directory
+  EXPECT_EQ(PlatGetCurrentDirectory(), "C:\\GAMES");
+  ASSERT_TRUE(PlatSetCurrentDirectory(".."));
+  EXPECT_EQ(PlatGetCurrentDirectory(), "C:\\");
   EXPECT_FALSE(PlatSetCurrentDirectory("C:\\NOWHERE"));
   EXPECT_EQ(PlatGetCurrentDirectory(), "C:\\");
 }
