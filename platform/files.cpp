@@ -481,11 +481,12 @@ static void Fill(FileSlot* s, uint32_t n) {
       want = kReadBuffer;
     }
   } else {
-    // Records read one after another (the integrity files) and the two
-    // ends of a program: the blocks the read touches, and at least 4 KB.
+    // The blocks the read touches: the two ends of a program that the
+    // integrity check reads. A handle that also writes (the integrity
+    // files, read a record after another) reads at least 4 KB ahead.
     from = s->pos & ~(kReadBehind - 1);
     want = (s->pos + (int64_t)n - from + kReadBehind - 1) & ~(kReadBehind - 1);
-    if (want < 4096) want = 4096;
+    if (s->hint < 0 && want < 4096) want = 4096;
     if (want > kReadBuffer) want = kReadBuffer;
   }
   int64_t bound = s->size >= 0 ? s->size : s->hint;
