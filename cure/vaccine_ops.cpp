@@ -114,32 +114,13 @@ int32_t MzBase(const uint8_t* h) {
 }
 int32_t MzEntry(const uint8_t* h) { return MzBase(h) + CopyWord(h, kHdrIP); }
 
-// The branch rules of the scanner for a module that starts at 0: a forward
-// branch wraps past the segment's end, a backward one wraps unless that
-// would put it before the module.
-constexpr int32_t kModuleBase = 0;
-constexpr int32_t kSegmentEnd = 0xFFFF;
-
+// The jump at offset 0 under the scanner's rules for a module that starts
+// at 0 and ends at 0xFFFF; 0 with the file at 0 when there is none.
 int32_t JumpTarget() {
   uint8_t p[5];
   if (!ReadAt(0, p, 5)) return -1;
-  int32_t n, d, w;
-  if (p[0] == 0xE9) {
-    n = 3;
-    d = GetU16(p + 1);
-    w = 65536;
-  } else if (p[0] == 0xEB) {
-    n = 2;
-    d = p[1];
-    w = 256;
-  } else {
-    return CleanSeek(0, kSeekBegin) == 0 ? 0 : -1;
-  }
-  int32_t t = n + d;
-  if (d < w / 2)
-    t = t > kSegmentEnd ? t - w : t;
-  else
-    t = t - w < kModuleBase - 1 ? t : t - w;
+  int32_t t = RelativeBranchTarget(0, p, false, 0, 0xFFFF);
+  if (t == kNotBranch) return CleanSeek(0, kSeekBegin) == 0 ? 0 : -1;
   if (t < 0 || CleanSeek(t, kSeekBegin) != t) return -1;
   return t;
 }

@@ -87,14 +87,10 @@ int32_t LocateEntryPoint() {
   return L.entryOffset;
 }
 
-// Target of the relative branch with opcode op whose bytes start at pos, or
-// kNotBranch when op is not one the layout follows.
-constexpr int32_t kNotBranch = INT32_MIN;
-
-static int32_t RelativeTarget(int32_t pos, const uint8_t* p) {
-  const ProgramLayout& L = gScan.layout;
+int32_t RelativeBranchTarget(int32_t pos, const uint8_t* p, bool followCalls, int32_t moduleBase,
+                             int32_t segmentEnd) {
   int32_t n, d, w;
-  if (p[0] == 0xE9 || (p[0] == 0xE8 && L.followCalls)) {
+  if (p[0] == 0xE9 || (p[0] == 0xE8 && followCalls)) {
     n = 3;
     d = GetU16(p + 1);
     w = 65536;
@@ -106,8 +102,14 @@ static int32_t RelativeTarget(int32_t pos, const uint8_t* p) {
     return kNotBranch;
   }
   int32_t t = pos + n + d;
-  if (d < w / 2) return t > L.segmentEnd ? t - w : t;
-  return (t - w < L.moduleBase - 1) ? t : t - w;
+  if (d < w / 2) return t > segmentEnd ? t - w : t;
+  return (t - w < moduleBase - 1) ? t : t - w;
+}
+
+// The branch at pos under the layout of the program being examined.
+static int32_t RelativeTarget(int32_t pos, const uint8_t* p) {
+  const ProgramLayout& L = gScan.layout;
+  return RelativeBranchTarget(pos, p, L.followCalls, L.moduleBase, L.segmentEnd);
 }
 
 int32_t FollowRelativeBranch(int32_t position) {

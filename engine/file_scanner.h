@@ -55,6 +55,16 @@ bool IsExcludedSystemName(const char* name);
 // Fills the layout of the file open in ScannerFile(); returns entryOffset
 // or -1.
 int32_t LocateEntryPoint();
+// The target of the relative branch whose bytes p (at least 3) start at
+// file position pos: E9 and EB, and E8 when followCalls is on. A forward
+// branch past segmentEnd wraps back by the branch's width (65,536 or 256),
+// a backward one that would land before moduleBase - 1 is taken forward.
+// kNotBranch for any other opcode. The vaccine operations locate a COM
+// program's entry with the same rules.
+constexpr int32_t kNotBranch = INT32_MIN;
+int32_t RelativeBranchTarget(int32_t pos, const uint8_t* p, bool followCalls, int32_t moduleBase,
+                             int32_t segmentEnd);
+
 // The 5-byte form: E9 and EB (and E8 while followCalls is on); any other
 // opcode gives 0 with the file at 0. -1 when the bytes cannot be read.
 int32_t FollowRelativeBranch(int32_t position);

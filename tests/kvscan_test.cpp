@@ -2,8 +2,6 @@
 // the shipped database, reading its output and exit status.
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -16,21 +14,10 @@ namespace fs = std::filesystem;
 
 namespace {
 
-struct Result {
-  int status;
-  std::string out;
-};
+using Result = CommandResult;
 
-Result RunTool(const std::string& args) {
-  std::string cmd = std::string(KORVANE_BIN_DIR) + "/" + args + " 2>&1";
-  FILE* p = popen(cmd.c_str(), "r");
-  std::string out;
-  char buf[4096];
-  size_t n;
-  while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-  int st = pclose(p);
-  return {WIFEXITED(st) ? WEXITSTATUS(st) : -1, out};
-}
+// Runs one of the programs in the build's bin directory.
+Result RunTool(const std::string& args) { return RunCommand(std::string(KORVANE_BIN_DIR) + "/" + args); }
 
 // The samples of the shipped database, listed by samplegen: path, virus.
 std::map<std::string, std::string> Manifest(const std::string& dir) {

@@ -5,8 +5,6 @@
 // that every shipped definition with a vaccine gets its sample.
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -20,20 +18,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-struct Result {
-  int status;
-  std::string out;
-};
+using Result = CommandResult;
 
-Result Shell(const std::string& cmd) {
-  FILE* p = popen((cmd + " 2>&1").c_str(), "r");
-  std::string out;
-  char buf[4096];
-  size_t n;
-  while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-  int st = pclose(p);
-  return {WIFEXITED(st) ? WEXITSTATUS(st) : -1, out};
-}
 
 std::string Tool(const std::string& args) { return std::string(KORVANE_BIN_DIR) + "/" + args; }
 
@@ -78,7 +64,7 @@ class SamplesTest : public ::testing::Test {
  protected:
   void SetUp() override {
     tree = fs::path(machine.root()) / "tree";
-    Result r = Shell(Tool("samplegen " + tree.string()));
+    Result r = RunCommand(Tool("samplegen " + tree.string()));
     ASSERT_EQ(r.status, 0) << r.out;
     generated = r.out;
     samples = Manifest(tree);
@@ -86,7 +72,7 @@ class SamplesTest : public ::testing::Test {
   }
   // Cleans the tree with kvscan.
   void Clean() {
-    Result r = Shell(Tool("kvscan --machine " + machine.root() + " --report " + machine.root() + "/SCAN.LOG " +
+    Result r = RunCommand(Tool("kvscan --machine " + machine.root() + " --report " + machine.root() + "/SCAN.LOG " +
                         tree.string()));
     ASSERT_EQ(r.status, 1) << r.out;
   }
@@ -135,7 +121,7 @@ TEST_F(SamplesTest, DefinitionsWithVaccinesAllGetTheirSample) {
 
 TEST_F(SamplesTest, OneOperationsSampleAndItsVaccineLine) {
   fs::path dir = fs::path(machine.root()) / "op";
-  Result r = Shell(Tool("samplegen --op 7 " + dir.string()));
+  Result r = RunCommand(Tool("samplegen --op 7 " + dir.string()));
   ASSERT_EQ(r.status, 0) << r.out;
   Infection inf;
   ASSERT_TRUE(Infect(*FindInfectionRow(7), Bytes{0xE8, 0x00, 0x00, 0x5D}, &inf));
@@ -147,7 +133,7 @@ TEST_F(SamplesTest, OneOperationsSampleAndItsVaccineLine) {
   ASSERT_TRUE(ParseCtlSource("virus 9 \"X\"\n  " + r.out, &db, &err)) << err << "\n" << r.out;
   ASSERT_EQ(db.viruses[0].vaccines.size(), 1u);
   EXPECT_EQ(db.viruses[0].vaccines[0], inf.vaccine);
-  EXPECT_EQ(Shell(Tool("samplegen --op 53 " + dir.string())).status, 1);
+  EXPECT_EQ(RunCommand(Tool("samplegen --op 53 " + dir.string())).status, 1);
 }
 
 // A vaccine that is not its operation's record, or a signature that cannot
@@ -172,7 +158,7 @@ TEST_F(SamplesTest, DefinitionsThatDoNotFitTheirOperationAreSkipped) {
     std::ofstream(db, std::ios::binary).write((const char*)b.data(), (std::streamsize)b.size());
   }
   fs::path dir = fs::path(machine.root()) / "small";
-  Result r = Shell(Tool("samplegen --database " + db + " " + dir.string()));
+  Result r = RunCommand(Tool("samplegen --database " + db + " " + dir.string()));
   EXPECT_EQ(r.status, 0) << r.out;
   for (const char* number : {"301", "302", "303"})
     EXPECT_NE(r.out.find(std::string("warning: no sample for virus ") + number), std::string::npos) << r.out;
@@ -185,7 +171,7 @@ TEST_F(SamplesTest, DefinitionsThatDoNotFitTheirOperationAreSkipped) {
 // Cleaned samples are working programs: under DOSBox each prints its
 // host's line.
 TEST_F(SamplesTest, CleanedSamplesRunUnderDosbox) {
-  if (Shell("command -v dosbox").status != 0) GTEST_SKIP() << "dosbox is not installed";
+  if (RunCommand("command -v dosbox").status != 0) GTEST_SKIP() << "dosbox is not installed";
   Clean();
   fs::path run = fs::path(machine.root()) / "run";
   fs::create_directories(run);
@@ -195,7 +181,7 @@ TEST_F(SamplesTest, CleanedSamplesRunUnderDosbox) {
     std::string name = fs::path(s.path).filename().string();
     fs::copy_file(tree / s.path, run / name, fs::copy_options::overwrite_existing);
     fs::remove(run / "OUT.TXT");
-    Result r = Shell("cd " + run.string() + " && HOME=" + run.string() +
+    Result r = RunCommand("cd " + run.string() + " && HOME=" + run.string() +
                    " SDL_VIDEODRIVER=dummy SDL_AUDIODRIVER=dummy timeout 60 dosbox -c \"mount c " + run.string() +
                    "\" -c \"c:\" -c \"" + name + " > OUT.TXT\" -c exit");
     EXPECT_EQ(r.status, 0) << name << ": " << r.out;

@@ -215,19 +215,20 @@ int main(int argc, char** argv) {
     }
     const CtlSignatureDef& sig = v.signatures[0];
     std::vector<CtlConfirmDef> confirms = sig.needsConfirmation ? v.confirms : std::vector<CtlConfirmDef>{};
-    Planted p;
-    if (PlantSignature(MakeComHost("Korvane sample host (COM)", 200), false, sig, confirms, &p)) {
-      std::string rel = "COM/";
+    // A planted sample for each kind of program the signature is filed for.
+    struct Kind {
+      bool mz;
+      const char* dir;
+      const char* ext;
+    } const kinds[] = {{false, "COM/", ".COM"}, {true, "EXE/", ".EXE"}};
+    for (const Kind& k : kinds) {
+      Planted p;
+      Bytes host = k.mz ? MakeExeHost("Korvane sample host (EXE)", 200)
+                        : MakeComHost("Korvane sample host (COM)", 200);
+      if (!PlantSignature(host, k.mz, sig, confirms, &p)) continue;
+      std::string rel = k.dir;
       rel += base;
-      rel += ".COM";
-      WriteFile(out / rel, p.file);
-      manifest += rel + "\t" + name + "\t\n";
-      written++;
-    }
-    if (PlantSignature(MakeExeHost("Korvane sample host (EXE)", 200), true, sig, confirms, &p)) {
-      std::string rel = "EXE/";
-      rel += base;
-      rel += ".EXE";
+      rel += k.ext;
       WriteFile(out / rel, p.file);
       manifest += rel + "\t" + name + "\t\n";
       written++;
